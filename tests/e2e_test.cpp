@@ -1,0 +1,292 @@
+// Runs the built program in a fresh directory and checks all it prints, its
+// exit status and every file it leaves. The command that starts the program
+// follows the test framework's own flags; its words that name files, relative
+// to the directory the runner starts in, are made absolute.
+#include "support.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
+
+namespace fs = std::filesystem;
+using support::pattern;
+
+namespace {
+
+std::vector<std::string> command;
+
+#ifdef _WIN32
+const std::string eol = "\r\n";
+#else
+const std::string eol = "\n";
+#endif
+
+std::string quote(const std::string &word)
+{
+#ifdef _WIN32
+    return '"' + word + '"';
+#else
+    std::string quoted = "'";
+    for (const char c : word)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+#endif
+}
+
+struct Result {
+    int status;
+    std::vector<std::string> lines;
+    std::string errors;
+};
+
+// Starts the command in the current directory with these arguments; its
+// standard error goes to errors_file, outside that directory.
+Result run(const std::vector<std::string> &args, const fs::path &errors_file,
+           const std::string &redirect = "")
+{
+    std::string line;
+    for (const std::string &word : command)
+        line += quote(word) + " ";
+    for (const std::string &arg : args)
+        line += quote(arg) + " ";
+    line += "2>" + quote(errors_file.string()) + redirect;
+
+    std::string out;
+#ifdef _WIN32
+    // cmd /c drops the outer pair of quotes.
+    std::FILE *pipe = _popen(('"' + line + '"').c_str(), "rb");
+#else
+    std::FILE *pipe = popen(line.c_str(), "r");
+#endif
+    if (pipe == nullptr)
+        return {-1, {"<cannot start> " + line}, ""};
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        out.append(buffer, n);
+#ifdef _WIN32
+    const int status = _pclose(pipe);
+#else
+    const int wait_status = pclose(pipe);
+    const int status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+#endif
+    return {status, support::split_lines(out, eol), support::read_file(errors_file)};
+}
+
+// A directory's entries, with the bytes of each file; subdirectories show as
+// "<directory>", links as where they point.
+using Files = std::map<std::string, std::string>;
+const std::string directory = "<directory>";
+
+Files list(const fs::path &dir)
+{
+    Files files;
+    for (const fs::directory_entry &entry : fs::recursive_directory_iterator(dir)) {
+        const std::string name = entry.path().lexically_relative(dir).generic_string();
+        if (entry.is_symlink())
+            files[name] = "<link to " + fs::read_symlink(entry.path()).string() + ">";
+        else if (entry.is_directory())
+            files[name] = directory;
+        else
+            files[name] = support::read_file(entry.path());
+    }
+    return files;
+}
+
+void make(const Files &files)
+{
+    for (const auto &[name, bytes] : files) {
+        if (bytes == directory)
+            fs::create_directory(name);
+        else
+            support::write_file(name, bytes);
+    }
+}
+
+const std::vector<std::string> banner = {
+    "NOVLAR ROM CUTTER v0.1",
+    "Written by the NOVLAR ROM CUTTER authors",
+    "",
+    "This program requires the following files:",
+    " 1. FBASIC.BIN",
+    " 2. SUBMON.BIN",
+    " 3. BOOTROM.BIN",
+    "You have to extract above files from your FM-7 ROM before you run this program.",
+    "",
+};
+
+const std::string cut1 = "$0000 to $7bff of 'FBASIC.BIN' is cut for 'FBASIC30.ROM'";
+const std::string cut2 = "$5800 to $7fff of 'SUBMON.BIN' is cut for 'SUBSYS_C.ROM'";
+const std::string cut3 = "$0000 to $01ff of 'BOOTROM.BIN' is cut for 'BOOT_BAS.ROM'";
+const std::string cut4 = "$0400 to $05ff of 'BOOTROM.BIN' is cut for 'BOOT_DOS.ROM'";
+const std::string aborted = "Program aborted";
+
+// Dumps of the smallest lengths that serve, and longer ones.
+const std::string fbasic = pattern(0x7C00, 1);
+const std::string submon = pattern(0x8000, 2);
+const std::string bootrom = pattern(0x600, 3);
+const std::string long_fbasic = pattern(0x8000, 4);
+const std::string long_submon = pattern(0x10000, 5);
+const std::string long_bootrom = pattern(0x800, 6);
+const std::string short_bootrom = pattern(0x500, 7);
+
+const Files dumps = {{"FBASIC.BIN", fbasic}, {"SUBMON.BIN", submon}, {"BOOTROM.BIN", bootrom}};
+const Files images = {
+    {"FBASIC30.ROM", fbasic},
+    {"SUBSYS_C.ROM", submon.substr(0x5800)},
+    {"BOOT_BAS.ROM", bootrom.substr(0, 0x200)},
+    {"BOOT_DOS.ROM", bootrom.substr(0x400)},
+};
+
+Files join(Files a, const Files &b)
+{
+    for (const auto &[name, bytes] : b)
+        a[name] = bytes;
+    return a;
+}
+
+struct Case {
+    const char *name;
+    Files before;
+    std::vector<std::string> args;
+    std::vector<std::string> lines; // what follows the banner
+    int status;
+    Files after;
+};
+
+const Case cases[] = {
+    {"EmptyDirectory", {}, {}, {cut1, "Failed to open source file 'FBASIC.BIN'", aborted}, 1, {}},
+    {"OnlyFbasic",
+     {{"FBASIC.BIN", fbasic}},
+     {},
+     {cut1, cut2, "Failed to open source file 'SUBMON.BIN'", aborted},
+     1,
+     {{"FBASIC.BIN", fbasic}, {"FBASIC30.ROM", fbasic}}},
+    {"BootromEndsInsideFourthCut",
+     join(dumps, {{"BOOTROM.BIN", short_bootrom}}),
+     {},
+     {cut1, cut2, cut3, cut4, "Unexpected EOF in 'BOOTROM.BIN'", aborted},
+     1,
+     join(join(dumps, images), {{"BOOTROM.BIN", short_bootrom},
+                                {"BOOT_BAS.ROM", short_bootrom.substr(0, 0x200)},
+                                {"BOOT_DOS.ROM", short_bootrom.substr(0x400)}})},
+    {"OutputIsADirectory",
+     join(dumps, {{"FBASIC30.ROM", directory}}),
+     {},
+     {cut1, "Failed to create output file 'FBASIC30.ROM'", aborted},
+     1,
+     join(dumps, {{"FBASIC30.ROM", directory}})},
+    {"CompleteRun", dumps, {}, {cut1, cut2, cut3, cut4}, 0, join(dumps, images)},
+    {"ArgumentsAreIgnored",
+     dumps,
+     {"--help", "-v", "FBASIC.BIN", "OTHER.ROM"},
+     {cut1, cut2, cut3, cut4},
+     0,
+     join(dumps, images)},
+    {"LongerDumps",
+     {{"FBASIC.BIN", long_fbasic}, {"SUBMON.BIN", long_submon}, {"BOOTROM.BIN", long_bootrom}},
+     {},
+     {cut1, cut2, cut3, cut4},
+     0,
+     {{"FBASIC.BIN", long_fbasic},
+      {"SUBMON.BIN", long_submon},
+      {"BOOTROM.BIN", long_bootrom},
+      {"FBASIC30.ROM", long_fbasic.substr(0, 0x7C00)},
+      {"SUBSYS_C.ROM", long_submon.substr(0x5800, 0x2800)},
+      {"BOOT_BAS.ROM", long_bootrom.substr(0, 0x200)},
+      {"BOOT_DOS.ROM", long_bootrom.substr(0x400, 0x200)}}},
+    {"SecondRunOverLongerOldImages",
+     join(dumps, {{"FBASIC30.ROM", pattern(0x9000, 8)},
+                  {"SUBSYS_C.ROM", pattern(0x9000, 9)},
+                  {"BOOT_BAS.ROM", pattern(0x9000, 10)},
+                  {"BOOT_DOS.ROM", pattern(0x9000, 11)}}),
+     {},
+     {cut1, cut2, cut3, cut4},
+     0,
+     join(dumps, images)},
+};
+
+class ProgramTest : public support::TempDirTest {
+  protected:
+    void SetUp() override
+    {
+        support::TempDirTest::SetUp();
+        ASSERT_FALSE(command.empty()) << "no command given to start the program";
+        errors = dir / "stderr.txt";
+        fs::create_directory(dir / "work");
+        fs::current_path(dir / "work");
+    }
+
+    fs::path errors;
+};
+
+class ProgramCases : public ProgramTest, public testing::WithParamInterface<Case> {};
+
+TEST_P(ProgramCases, PrintsWritesAndExitsAsExpected)
+{
+    const Case &c = GetParam();
+    make(c.before);
+
+    const Result got = run(c.args, errors);
+
+    std::vector<std::string> lines = banner;
+    lines.insert(lines.end(), c.lines.begin(), c.lines.end());
+    EXPECT_EQ(got.lines, lines);
+    EXPECT_EQ(got.status, c.status);
+    EXPECT_EQ(got.errors, "") << "the program wrote to standard error";
+    EXPECT_EQ(list("."), c.after);
+}
+
+INSTANTIATE_TEST_SUITE_P(, ProgramCases, testing::ValuesIn(cases), support::CaseName());
+
+#ifndef _WIN32
+TEST_F(ProgramTest, FullDiskAbortsTheRun)
+{
+    make(dumps);
+    fs::create_symlink("/dev/full", "SUBSYS_C.ROM");
+
+    const Result got = run({}, errors);
+
+    std::vector<std::string> lines = banner;
+    lines.insert(lines.end(), {cut1, cut2, "Failed to write output file 'SUBSYS_C.ROM'", aborted});
+    EXPECT_EQ(got.lines, lines);
+    EXPECT_EQ(got.status, 1);
+    EXPECT_EQ(list("."),
+              join(dumps, {{"FBASIC30.ROM", fbasic}, {"SUBSYS_C.ROM", "<link to /dev/full>"}}));
+}
+
+// The images are written, but the run cannot say so: it must not end as a
+// success.
+TEST_F(ProgramTest, UnwritableStandardOutputFailsTheRun)
+{
+    make(dumps);
+
+    const Result got = run({}, errors, " >/dev/full");
+
+    EXPECT_EQ(got.lines, std::vector<std::string>{});
+    EXPECT_EQ(got.status, 1);
+    EXPECT_EQ(list("."), join(dumps, images));
+}
+#endif
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    testing::InitGoogleTest(&argc, argv);
+    for (int i = 1; i < argc; ++i)
+        command.emplace_back(argv[i]);
+    // The program runs in other directories: find it from here.
+    for (std::string &word : command) {
+        if (fs::exists(word))
+            word = fs::absolute(word).string();
+    }
+    return RUN_ALL_TESTS();
+}
