@@ -1,0 +1,21 @@
+cmake_policy(VERSION 3.25)
+# Fails when EXE imports a DLL that Windows does not ship, such as the
+# MinGW runtime's own DLLs.
+execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+    message(FATAL_ERROR "${OBJDUMP} -p ${EXE} failed: ${status}")
+endif()
+
+set(shipped kernel32.dll msvcrt.dll ucrtbase.dll ntdll.dll advapi32.dll user32.dll)
+string(REGEX MATCHALL "DLL Name: [^\r\n]+" imports "${dump}")
+if(NOT imports)
+    message(FATAL_ERROR "no imports found in ${EXE}")
+endif()
+foreach(line IN LISTS imports)
+    string(REGEX REPLACE "^DLL Name: " "" dll "${line}")
+    string(TOLOWER "${dll}" dll)
+    if(NOT dll IN_LIST shipped AND NOT dll MATCHES "^api-ms-win-crt-")
+        message(FATAL_ERROR "${EXE} imports ${dll}, which Windows does not ship")
+    endif()
+    message(STATUS "imports ${dll}")
+endforeach()
