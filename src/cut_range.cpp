@@ -1,8 +1,44 @@
 #include "cut_range.hpp"
 
+#include <cstddef>
 #include <cstdio>
 
 namespace {
+
+// Each stream belongs to one call on one thread, so the byte calls skip the
+// stream lock that the plain ones take for every byte.
+#ifdef _WIN32
+inline int get_byte(std::FILE *in)
+{
+    return _getc_nolock(in);
+}
+inline int put_byte(int c, std::FILE *out)
+{
+    return _putc_nolock(c, out);
+}
+inline bool at_end(std::FILE *in)
+{
+    return std::feof(in) != 0;
+}
+#else
+inline int get_byte(std::FILE *in)
+{
+    return getc_unlocked(in);
+}
+inline int put_byte(int c, std::FILE *out)
+{
+    return putc_unlocked(c, out);
+}
+inline bool at_end(std::FILE *in)
+{
+    return feof_unlocked(in) != 0;
+}
+#endif
+
+// An output buffer larger than the default 4 KiB cuts the number of write
+// calls by sixteen, which measurably speeds up large cuts; a larger source
+// buffer does not. glibc ignores a size given without a buffer.
+constexpr std::size_t out_buffer_size = 1 << 16;
 
 enum class Stop { done, source_ended, write_failed };
 
@@ -12,15 +48,15 @@ enum class Stop { done, source_ended, write_failed };
 Stop copy_range(std::FILE *in, std::FILE *out, std::int32_t first, std::int32_t last)
 {
     for (std::int32_t i = 0; i < first; ++i) {
-        if (std::fgetc(in) == EOF || std::feof(in))
+        if (get_byte(in) == EOF || at_end(in))
             return Stop::source_ended;
     }
     // 64 bits, so that a last offset of INT32_MAX ends the loop.
     for (std::int64_t pos = first; pos <= last; ++pos) {
-        const int c = std::fgetc(in);
-        if (c == EOF || std::feof(in))
+        const int c = get_byte(in);
+        if (c == EOF || at_end(in))
             return Stop::source_ended;
-        if (std::fputc(c, out) == EOF)
+        if (put_byte(c, out) == EOF)
             return Stop::write_failed;
     }
     return Stop::done;
@@ -45,6 +81,8 @@ bool cut_range(const char *source, const char *output, std::int32_t first, std::
         return false;
     }
 
+    char out_buffer[out_buffer_size];
+    std::setvbuf(out, out_buffer, _IOFBF, out_buffer_size);
     Stop stop = copy_range(in, out, first, last);
     std::fclose(in);
     // A failed flush is not always reported by fclose, so both are checked.
