@@ -13,7 +13,9 @@
 #include <vector>
 
 #ifndef _WIN32
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 namespace fs = std::filesystem;
@@ -47,12 +49,15 @@ struct Result {
     std::string errors;
 };
 
-// Starts the command in the current directory with these arguments; its
-// standard error goes to errors_file, outside that directory.
+// Starts the command in the current directory with these arguments, behind
+// the words of prefix; its standard error goes to errors_file, outside that
+// directory.
 Result run(const std::vector<std::string> &args, const fs::path &errors_file,
-           const std::string &redirect = "")
+           const std::string &redirect = "", const std::vector<std::string> &prefix = {})
 {
     std::string line;
+    for (const std::string &word : prefix)
+        line += quote(word) + " ";
     for (const std::string &word : command)
         line += quote(word) + " ";
     for (const std::string &arg : args)
@@ -244,7 +249,7 @@ TEST_P(ProgramCases, PrintsWritesAndExitsAsExpected)
     EXPECT_EQ(list("."), c.after);
 }
 
-INSTANTIATE_TEST_SUITE_P(, ProgramCases, testing::ValuesIn(cases), support::CaseName());
+INSTANTIATE_TEST_SUITE_P(Runs, ProgramCases, testing::ValuesIn(cases), support::CaseName());
 
 #ifndef _WIN32
 TEST_F(ProgramTest, FullDiskAbortsTheRun)
@@ -274,8 +279,137 @@ TEST_F(ProgramTest, UnwritableStandardOutputFailsTheRun)
     EXPECT_EQ(got.status, 1);
     EXPECT_EQ(list("."), join(dumps, images));
 }
-#endif
 
+// Faults injected into the program's own system calls by strace: a read
+// that fails must end the cut at once, whichever phase it comes in, and a
+// failed write or close of an output must fail the run.
+struct Fault {
+    const char *name;
+    const char *file; // whose calls fail: it must exist before strace starts
+    const char *inject;
+    std::vector<std::string> lines; // what follows the banner
+    // The directory afterwards, given the size in which the source is read.
+    Files (*after)(std::size_t block);
+};
+
+const Fault faults[] = {
+    {"ReadErrorWhileCopying",
+     "FBASIC.BIN",
+     "read:error=EIO:when=3",
+     {cut1, "Unexpected EOF in 'FBASIC.BIN'", aborted},
+     [](std::size_t block) {
+         return join(dumps, {{"FBASIC30.ROM", fbasic.substr(0, 2 * block)}});
+     }},
+    {"ReadErrorWhileSkipping",
+     "SUBMON.BIN",
+     "read:error=EIO:when=2",
+     {cut1, cut2, "Unexpected EOF in 'SUBMON.BIN'", aborted},
+     [](std::size_t) {
+         return join(dumps, {{"FBASIC30.ROM", fbasic}, {"SUBSYS_C.ROM", ""}});
+     }},
+    {"WriteError",
+     "SUBSYS_C.ROM",
+     "write:error=ENOSPC:when=1",
+     {cut1, cut2, "Failed to write output file 'SUBSYS_C.ROM'", aborted},
+     [](std::size_t) {
+         return join(dumps, {{"FBASIC30.ROM", fbasic}, {"SUBSYS_C.ROM", ""}});
+     }},
+    {"CloseError",
+     "SUBSYS_C.ROM",
+     "close:error=EIO:when=1",
+     {cut1, cut2, "Failed to write output file 'SUBSYS_C.ROM'", aborted},
+     [](std::size_t) {
+         return join(dumps,
+                     {{"FBASIC30.ROM", fbasic}, {"SUBSYS_C.ROM", images.at("SUBSYS_C.ROM")}});
+     }},
+};
+
+class ProgramFaults : public ProgramTest, public testing::WithParamInterface<Fault> {};
+
+TEST_P(ProgramFaults, FaultEndsTheRunAndKeepsWhatWasCopied)
+{
+    const Fault &f = GetParam();
+    make(dumps);
+    if (!fs::exists(f.file))
+        support::write_file(f.file, "");
+    struct stat source;
+    ASSERT_EQ(stat("FBASIC.BIN", &source), 0);
+
+    // LeakSanitizer cannot work under ptrace; the rest of a sanitized build
+    // can.
+    const std::vector<std::string> strace = {"strace",
+                                             "-f",
+                                             "-qq",
+                                             "-o",
+                                             "/dev/null",
+                                             "-E",
+                                             "ASAN_OPTIONS=detect_leaks=0",
+                                             "-P",
+                                             fs::absolute(f.file).string(),
+                                             "-e",
+                                             std::string("inject=") + f.inject};
+    const Result got = run({}, errors, "", strace);
+
+    std::vector<std::string> lines = banner;
+    lines.insert(lines.end(), f.lines.begin(), f.lines.end());
+    EXPECT_EQ(got.lines, lines);
+    EXPECT_EQ(got.status, 1);
+    EXPECT_EQ(got.errors, "");
+    EXPECT_EQ(list("."), f.after(static_cast<std::size_t>(source.st_blksize)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Injected, ProgramFaults, testing::ValuesIn(faults), support::CaseName());
+
+// Root may read and write anything, so these run the program as nobody.
+struct Denial {
+    const char *name;
+    fs::perms folder;
+    fs::perms fbasic;
+    std::vector<std::string> lines; // what follows the banner
+};
+
+const Denial denials[] = {
+    {"UnreadableSource",
+     fs::perms::all,
+     fs::perms::none,
+     {cut1, "Failed to open source file 'FBASIC.BIN'", aborted}},
+    {"ReadOnlyFolder",
+     fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read |
+         fs::perms::others_exec,
+     fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read,
+     {cut1, "Failed to create output file 'FBASIC30.ROM'", aborted}},
+};
+
+class ProgramDenials : public ProgramTest, public testing::WithParamInterface<Denial> {};
+
+TEST_P(ProgramDenials, DeniedAccessEndsTheRun)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "only root can run the program as another user";
+    const Denial &d = GetParam();
+    make(dumps);
+    // Wherever the build tree is, nobody can run a copy from here.
+    const fs::path program = dir / "romcutter";
+    fs::copy_file(command.back(), program);
+    fs::permissions(program, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                 fs::perms::others_read | fs::perms::others_exec);
+    fs::permissions("FBASIC.BIN", d.fbasic);
+    fs::permissions(".", d.folder);
+
+    const Result got =
+        run({}, errors, "",
+            {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", program.string()});
+
+    std::vector<std::string> lines = banner;
+    lines.insert(lines.end(), d.lines.begin(), d.lines.end());
+    EXPECT_EQ(got.lines, lines);
+    EXPECT_EQ(got.status, 1);
+    EXPECT_EQ(got.errors, "");
+    EXPECT_EQ(list("."), dumps);
+}
+
+INSTANTIATE_TEST_SUITE_P(AsNobody, ProgramDenials, testing::ValuesIn(denials), support::CaseName());
+#endif
 } // namespace
 
 int main(int argc, char **argv)
