@@ -300,7 +300,8 @@ TEST_P(CutRangeFullDisk, FailedWriteIsAFailedCut)
     EXPECT_EQ(got.lines[1], "Failed to write output file '" + std::string(full_disk) + "'");
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, CutRangeFullDisk, testing::Values(512, 65536),
+// The cutter's output buffer holds 64 KiB: 256 KiB overflows it for sure.
+INSTANTIATE_TEST_SUITE_P(Sizes, CutRangeFullDisk, testing::Values(512, 1 << 18),
                          [](const testing::TestParamInfo<std::int32_t> &row) {
                              return row.param == 512 ? "FlushFailsAtClose"
                                                      : "WriteFailsWhileCopying";

@@ -127,6 +127,14 @@ const std::vector<std::string> banner = {
     "",
 };
 
+// What a run prints: the banner, then these lines.
+std::vector<std::string> after_banner(const std::vector<std::string> &lines)
+{
+    std::vector<std::string> all = banner;
+    all.insert(all.end(), lines.begin(), lines.end());
+    return all;
+}
+
 const std::string cut1 = "$0000 to $7bff of 'FBASIC.BIN' is cut for 'FBASIC30.ROM'";
 const std::string cut2 = "$5800 to $7fff of 'SUBMON.BIN' is cut for 'SUBSYS_C.ROM'";
 const std::string cut3 = "$0000 to $01ff of 'BOOTROM.BIN' is cut for 'BOOT_BAS.ROM'";
@@ -241,9 +249,7 @@ TEST_P(ProgramCases, PrintsWritesAndExitsAsExpected)
 
     const Result got = run(c.args, errors);
 
-    std::vector<std::string> lines = banner;
-    lines.insert(lines.end(), c.lines.begin(), c.lines.end());
-    EXPECT_EQ(got.lines, lines);
+    EXPECT_EQ(got.lines, after_banner(c.lines));
     EXPECT_EQ(got.status, c.status);
     EXPECT_EQ(got.errors, "") << "the program wrote to standard error";
     EXPECT_EQ(list("."), c.after);
@@ -259,9 +265,8 @@ TEST_F(ProgramTest, FullDiskAbortsTheRun)
 
     const Result got = run({}, errors);
 
-    std::vector<std::string> lines = banner;
-    lines.insert(lines.end(), {cut1, cut2, "Failed to write output file 'SUBSYS_C.ROM'", aborted});
-    EXPECT_EQ(got.lines, lines);
+    EXPECT_EQ(got.lines,
+              after_banner({cut1, cut2, "Failed to write output file 'SUBSYS_C.ROM'", aborted}));
     EXPECT_EQ(got.status, 1);
     EXPECT_EQ(list("."),
               join(dumps, {{"FBASIC30.ROM", fbasic}, {"SUBSYS_C.ROM", "<link to /dev/full>"}}));
@@ -350,9 +355,7 @@ TEST_P(ProgramFaults, FaultEndsTheRunAndKeepsWhatWasCopied)
                                              std::string("inject=") + f.inject};
     const Result got = run({}, errors, "", strace);
 
-    std::vector<std::string> lines = banner;
-    lines.insert(lines.end(), f.lines.begin(), f.lines.end());
-    EXPECT_EQ(got.lines, lines);
+    EXPECT_EQ(got.lines, after_banner(f.lines));
     EXPECT_EQ(got.status, 1);
     EXPECT_EQ(got.errors, "");
     EXPECT_EQ(list("."), f.after(static_cast<std::size_t>(source.st_blksize)));
@@ -361,6 +364,9 @@ TEST_P(ProgramFaults, FaultEndsTheRunAndKeepsWhatWasCopied)
 INSTANTIATE_TEST_SUITE_P(Injected, ProgramFaults, testing::ValuesIn(faults), support::CaseName());
 
 // Root may read and write anything, so these run the program as nobody.
+const fs::perms rwxr_xr_x = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                            fs::perms::others_read | fs::perms::others_exec;
+
 struct Denial {
     const char *name;
     fs::perms folder;
@@ -374,8 +380,7 @@ const Denial denials[] = {
      fs::perms::none,
      {cut1, "Failed to open source file 'FBASIC.BIN'", aborted}},
     {"ReadOnlyFolder",
-     fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read |
-         fs::perms::others_exec,
+     rwxr_xr_x,
      fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read,
      {cut1, "Failed to create output file 'FBASIC30.ROM'", aborted}},
 };
@@ -391,8 +396,7 @@ TEST_P(ProgramDenials, DeniedAccessEndsTheRun)
     // Wherever the build tree is, nobody can run a copy from here.
     const fs::path program = dir / "romcutter";
     fs::copy_file(command.back(), program);
-    fs::permissions(program, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                                 fs::perms::others_read | fs::perms::others_exec);
+    fs::permissions(program, rwxr_xr_x);
     fs::permissions("FBASIC.BIN", d.fbasic);
     fs::permissions(".", d.folder);
 
@@ -400,9 +404,7 @@ TEST_P(ProgramDenials, DeniedAccessEndsTheRun)
         run({}, errors, "",
             {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", program.string()});
 
-    std::vector<std::string> lines = banner;
-    lines.insert(lines.end(), d.lines.begin(), d.lines.end());
-    EXPECT_EQ(got.lines, lines);
+    EXPECT_EQ(got.lines, after_banner(d.lines));
     EXPECT_EQ(got.status, 1);
     EXPECT_EQ(got.errors, "");
     EXPECT_EQ(list("."), dumps);
