@@ -27,9 +27,7 @@ const char *const banner[] = {
     " 1. FBASIC.BIN",
     " 2. SUBMON.BIN",
     " 3. BOOTROM.BIN",
-    // One line, split for width. NOLINTNEXTLINE(bugprone-suspicious-missing-comma)
-    "You have to extract above files from your FM-7 ROM before you run this "
-    "program.\n",
+    "You have to extract above files from your FM-7 ROM before you run this program.\n",
 };
 
 } // namespace

@@ -1,9 +1,13 @@
 cmake_policy(VERSION 3.25)
-# Fails when EXE imports a DLL that Windows does not ship, such as the
-# MinGW runtime's own DLLs.
+# Fails when EXE is not a PE of the given FORMAT (pei-i386, pei-x86-64), or
+# imports a DLL that Windows does not ship, such as the MinGW runtime's own.
 execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
     message(FATAL_ERROR "${OBJDUMP} -p ${EXE} failed: ${status}")
+endif()
+string(REGEX MATCH "file format [^\r\n]+" format "${dump}")
+if(NOT format STREQUAL "file format ${FORMAT}")
+    message(FATAL_ERROR "${EXE} is not a ${FORMAT} program: ${format}")
 endif()
 
 set(shipped kernel32.dll msvcrt.dll ucrtbase.dll ntdll.dll advapi32.dll user32.dll)
