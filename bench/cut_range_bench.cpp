@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,13 @@ fs::path dir;
 std::string source;
 std::string output;
 std::int64_t source_size = 0;
+bool failed = false;
+
+void fail(benchmark::State &state, const char *why)
+{
+    failed = true;
+    state.SkipWithError(why);
+}
 
 // One source for every range, grown to the longest asked for so far and
 // read back once, so that it is warm in the page cache.
@@ -58,7 +66,7 @@ void BM_CutRange(benchmark::State &state)
     const auto last = static_cast<std::int32_t>(state.range(0) - 1);
     for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores)
         if (!cut_range(source.c_str(), output.c_str(), 0, last))
-            state.SkipWithError("cut_range failed");
+            fail(state, "cut_range failed");
     }
     state.SetBytesProcessed(state.iterations() * state.range(0));
     state.counters["peak_rss_growth_KiB"] = peak_rss_kib() - peak_before;
@@ -85,7 +93,7 @@ void BM_BlockCopy(benchmark::State &state)
         if (out != nullptr && std::fclose(out) != 0)
             ok = false;
         if (!ok)
-            state.SkipWithError("block copy failed");
+            fail(state, "block copy failed");
     }
     state.SetBytesProcessed(state.iterations() * state.range(0));
 }
@@ -100,15 +108,10 @@ void sizes(benchmark::internal::Benchmark *b)
 BENCHMARK(BM_CutRange)->Apply(sizes);
 BENCHMARK(BM_BlockCopy)->Apply(sizes);
 
-} // namespace
-
-int main(int argc, char **argv)
+// Runs the benchmarks that the command line asks for. A run that measured
+// nothing, or failed to, is no measurement.
+int run(int argc, char **argv)
 {
-    // cut_range prints a line for every cut: send those to /dev/null and
-    // the report to the original standard output.
-    std::ofstream report("/dev/fd/" + std::to_string(dup(STDOUT_FILENO)));
-    if (std::freopen("/dev/null", "w", stdout) == nullptr)
-        return 1;
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
@@ -116,12 +119,27 @@ int main(int argc, char **argv)
     fs::create_directories(dir);
     source = (dir / "SOURCE.BIN").string();
     output = (dir / "OUTPUT.ROM").string();
-    benchmark::ConsoleReporter reporter(benchmark::ConsoleReporter::OO_None);
-    reporter.SetOutputStream(&report);
-    reporter.SetErrorStream(&report);
-    benchmark::RunSpecifiedBenchmarks(&reporter);
+    const std::size_t ran = benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     std::error_code ignored;
     fs::remove_all(dir, ignored);
-    return 0;
+    if (ran == 0)
+        std::cerr << "no benchmark matches the filter\n";
+    return ran == 0 || failed ? 1 : 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // cut_range prints a line for every cut: send those to /dev/null and
+    // the report, in whichever format is asked for, to the original
+    // standard output.
+    std::ofstream report("/dev/fd/" + std::to_string(dup(STDOUT_FILENO)));
+    if (std::freopen("/dev/null", "w", stdout) == nullptr)
+        return 1;
+    std::streambuf *const console = std::cout.rdbuf(report.rdbuf());
+    const int status = run(argc, argv);
+    std::cout.rdbuf(console);
+    return status;
 }
