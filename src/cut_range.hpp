@@ -7,7 +7,9 @@
 // Prints a header line naming the cut, and at most one line saying why it
 // failed. Returns true only when every byte of the range was read and the
 // output was written and closed without error; a failed cut leaves in place
-// whatever it wrote of the output.
+// whatever it wrote of the output. An output that is the source itself, or
+// the file that standard output goes to, under whatever name or link, is
+// refused before anything is created or emptied.
 //
 // first must not be negative. A first offset greater than last gives an
 // empty output. Any last offset up to INT32_MAX is safe.

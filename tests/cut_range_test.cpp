@@ -241,6 +241,49 @@ TEST_F(CutRangeTest, OutputThatCannotBeCreatedIsReported)
     EXPECT_TRUE(fs::is_empty("OUTPUT.ROM"));
 }
 
+// Another name for the source, by which creating the output would empty it
+// before a byte of it was read.
+struct Alias {
+    const char *name;
+    const char *output;
+    void (*make)(const fs::path &source, const fs::path &output);
+};
+
+const Alias aliases[] = {
+    {"SameName", "SOURCE.BIN", [](const fs::path &, const fs::path &) {}},
+    {"HardLink", "OUTPUT.ROM",
+     [](const fs::path &source, const fs::path &output) {
+         fs::create_hard_link(source, output);
+     }},
+#ifndef _WIN32
+    {"SymbolicLink", "OUTPUT.ROM",
+     [](const fs::path &source, const fs::path &output) {
+         fs::create_symlink(source, output);
+     }},
+#endif
+};
+
+class CutRangeAliases : public CutRangeTest, public testing::WithParamInterface<Alias> {};
+
+TEST_P(CutRangeAliases, OutputThatIsTheSourceIsRefused)
+{
+    const Alias &a = GetParam();
+    const std::string source = support::pattern(32);
+    write_file("SOURCE.BIN", source);
+    a.make("SOURCE.BIN", a.output);
+
+    const Outcome got = cut("SOURCE.BIN", a.output, 0, 15);
+
+    EXPECT_FALSE(got.result);
+    EXPECT_EQ(got.lines,
+              (std::vector<std::string>{
+                  "$0000 to $000f of 'SOURCE.BIN' is cut for '" + std::string(a.output) + "'",
+                  "Output file '" + std::string(a.output) + "' is the same file as 'SOURCE.BIN'"}));
+    EXPECT_EQ(read_file("SOURCE.BIN"), source);
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, CutRangeAliases, testing::ValuesIn(aliases), support::CaseName());
+
 // Windows will not open a directory as a file; Linux opens it, and the
 // first read fails.
 TEST_F(CutRangeTest, SourceThatIsADirectory)
