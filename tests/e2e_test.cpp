@@ -107,26 +107,31 @@ Files list(const fs::path &dir)
     return files;
 }
 
+// The NAME of "<link to NAME>" or "<hard link to NAME>", whichever marker
+// is given; "" where the bytes are not that.
+std::string link_target(const std::string &bytes, const std::string &marker)
+{
+    if (bytes.rfind(marker, 0) != 0)
+        return "";
+    return bytes.substr(marker.size(), bytes.size() - marker.size() - 1);
+}
+
 // Makes the entries of a listing; "<hard link to NAME>" makes a second name
 // for a file of the listing, which reads back as that file's bytes.
 void make(const Files &files)
 {
-    const auto target = [](const std::string &bytes, const std::string &marker) {
-        return bytes.rfind(marker, 0) == 0
-                   ? bytes.substr(marker.size(), bytes.size() - marker.size() - 1)
-                   : std::string();
-    };
     for (const auto &[name, bytes] : files) {
         if (bytes == directory)
             fs::create_directory(name);
-        else if (!target(bytes, link_to).empty())
-            fs::create_symlink(target(bytes, link_to), name);
-        else if (target(bytes, hard_link_to).empty())
+        else if (const std::string to = link_target(bytes, link_to); !to.empty())
+            fs::create_symlink(to, name);
+        else if (link_target(bytes, hard_link_to).empty())
             support::write_file(name, bytes);
     }
+    // Last, as they need the files they name.
     for (const auto &[name, bytes] : files) {
-        if (!target(bytes, hard_link_to).empty())
-            fs::create_hard_link(target(bytes, hard_link_to), name);
+        if (const std::string to = link_target(bytes, hard_link_to); !to.empty())
+            fs::create_hard_link(to, name);
     }
 }
 
