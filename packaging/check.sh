@@ -69,12 +69,12 @@ echo "== the programs"
 linux=$unpacked/romcutter-$version-linux-x86_64/romcutter
 readelf -d "$linux" | grep -q NEEDED && fail "the Linux program needs shared libraries"
 readelf -l "$linux" | grep -q INTERP && fail "the Linux program names a dynamic loader"
-for bits in 64 32; do
+# word size, cross tools, PE format, build tree of the end-to-end runner
+windows=$'64 x86_64-w64-mingw32 pei-x86-64 windows\n32 i686-w64-mingw32 pei-i386 windows32'
+while read -r bits triplet format _; do
     exe=$unpacked/romcutter-$version-win$bits/romcutter.exe
     size=$(stat -c %s "$exe")
     ((size <= 128 * 1024)) || fail "the win$bits program is $size bytes, over 128 KiB"
-    if [[ $bits == 64 ]]; then triplet=x86_64-w64-mingw32 format=pei-x86-64; else
-        triplet=i686-w64-mingw32 format=pei-i386; fi
     cmake -D "OBJDUMP=$triplet-objdump" -D "FORMAT=$format" -D "EXE=$exe" \
         -P "$root/tests/imports.cmake" || fail "the win$bits program's format or imports"
     # A version resource holds its keys and values in UTF-16.
@@ -87,13 +87,13 @@ for text in ("VS_VERSION_INFO", "ProductName", "NOVLAR ROM CUTTER", "ProductVers
         sys.exit("no %r in the version resource" % text)
 PYTHON
     echo "win$bits: $size bytes, $format"
-done
+done <<<"$windows"
 
 echo "== the end-to-end tests against the packaged programs"
 (cd "$unpacked/romcutter-$version-linux-x86_64" &&
     "$root/build/default/tests/romcutter_e2e" romcutter) || fail "the Linux program's end-to-end tests"
-for bits in 64 32; do
-    build=$root/build/windows$([[ $bits == 32 ]] && echo 32 || true)
+while read -r bits _ _ tree; do
+    build=$root/build/$tree
     wine=$(sed -n 's/^WINE:FILEPATH=//p' "$build/CMakeCache.txt")
     if ! "$wine" --version >/dev/null 2>&1; then
         echo "SKIPPED: the win$bits program's end-to-end tests: $wine cannot start on this machine"
@@ -101,10 +101,10 @@ for bits in 64 32; do
     fi
     export WINEPREFIX=$build/wine WINEDEBUG=-all
     (cd "$unpacked/romcutter-$version-win$bits" &&
-        "$wine" "$build/tests/romcutter_e2e.exe" romcutter.exe) ||
+        "$wine" "$build/tests/romcutter_e2e.exe" romcutter.exe </dev/null) ||
         fail "the win$bits program's end-to-end tests"
     wineserver -k || true
-done
+done <<<"$windows"
 
 if ((failures)); then
     echo "$failures checks of the packages failed"
